@@ -157,6 +157,8 @@ TEST(RateReport, Hertz)
         {8.0, 125},
         {8.01, 124},
         {0.125, 8000},
+        {1000.0 / 7, 7},    // the double quotient is exactly 7; x87 precision would give 6
+        {1000.0 / 9, 9},
         {-2.5, -400},
         {0.0, 0},
         {-0.0, 0},
