@@ -1,6 +1,7 @@
 // What the measurement thread spends on one mouse signal, without the
 // platform: every microsecond here delays the next wait, and at 8000 Hz
 // signals are 125 us apart.
+#include "measure/poll_thread.h"
 #include "measure/rate_report.h"
 #include "measure/sample_window.h"
 #include "measure/tick_clock.h"
@@ -58,6 +59,47 @@ void BM_Format(benchmark::State& state)
     }
 }
 BENCHMARK(BM_Format);
+
+// The thread's loop over a platform whose every wait returns a signal at a
+// steady rate of fake counter time; the write does nothing. Counters:
+// events handled per second of real time, and the share that caused a write.
+struct SteadySource {
+    int64_t gap;            // ticks between signals
+    int64_t signalsLeft;
+    int64_t now = 0;
+    int64_t writes = 0;
+
+    int64_t CounterFrequency() { return kFrequency; }
+    int64_t Counter() { return now; }
+    bool WaitForSignal(uint32_t)
+    {
+        now += gap;
+        --signalsLeft;
+        return true;
+    }
+    bool Polling() { return signalsLeft > 0; }
+    uintptr_t StatusDialog() { return 1; }
+    void WriteReport(uintptr_t, const char* text)
+    {
+        benchmark::DoNotOptimize(text);
+        ++writes;
+    }
+};
+
+void BM_PollLoop(benchmark::State& state)
+{
+    const int64_t rate = state.range(0);
+    constexpr int64_t kSignals = 100'000;
+    int64_t writes = 0;
+    for (auto _ : state) {
+        SteadySource source{kFrequency / rate, kSignals};
+        benchmark::DoNotOptimize(PollLoop(source));
+        writes += source.writes;
+    }
+    state.counters["events/s"] = benchmark::Counter(static_cast<double>(kSignals), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["write share"] = static_cast<double>(writes) / static_cast<double>(kSignals * state.iterations());
+}
+BENCHMARK(BM_PollLoop)->ArgName("Hz")->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

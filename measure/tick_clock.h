@@ -2,6 +2,13 @@
 
 #include <cstdint>
 
+// later - earlier in counter ticks, wrapping at the 64-bit limits; done in
+// unsigned, so a wrap is defined rather than undefined signed overflow.
+inline int64_t WrappingDifference(int64_t later, int64_t earlier)
+{
+    return static_cast<int64_t>(static_cast<uint64_t>(later) - static_cast<uint64_t>(earlier));
+}
+
 // Turns performance-counter readings into interval samples: the time between
 // two consecutive mouse signals, in milliseconds.
 //
