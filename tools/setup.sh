@@ -8,7 +8,9 @@ packages=(
     g++-multilib qemu-user-static                           # 32-bit x86 tests under qemu
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix     # the Windows builds
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine64                                                  # runs the win64 build
+    wine64 xvfb libxtst-dev                                 # runs the win64 build on a private display
+    python3 python3-pefile                                  # checks of the built executables
+    imagemagick                                             # screenshots
 )
 
 missing=()
