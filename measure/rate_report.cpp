@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -89,6 +87,57 @@ uint64_t SeventeenDigits(double ms, int& integerDigits)
     return digits;
 }
 
+// Writes a whole number of at least 18 digits (any double from 1e17 up) as
+// its 17 significant digits, rounded, followed by zeros; returns
+// the end. The number is mantissa * 2^exponent, worked out exactly in base
+// 10^9 limbs, least significant first.
+char* LargeWholeNumber(double value, char* out)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    int exponent = static_cast<int>((bits >> 52) & 0x7FF) - 1075;  // at least 4 here
+    const uint64_t mantissa = (bits & ((1ull << 52) - 1)) | (1ull << 52);
+
+    constexpr uint32_t kBase = 1'000'000'000;
+    uint32_t limbs[36] = {static_cast<uint32_t>(mantissa % kBase), static_cast<uint32_t>(mantissa / kBase)};
+    int count = 2;
+    while (exponent > 0) {
+        const int step = exponent < 29 ? exponent : 29;  // limb * 2^29 + carry fits 64 bits
+        uint64_t carry = 0;
+        for (int i = 0; i < count; ++i) {
+            const uint64_t product = (static_cast<uint64_t>(limbs[i]) << step) + carry;
+            limbs[i] = static_cast<uint32_t>(product % kBase);
+            carry = product / kBase;
+        }
+        if (carry != 0)
+            limbs[count++] = static_cast<uint32_t>(carry);
+        exponent -= step;
+    }
+
+    char digits[36 * 9 + 1];
+    int length = 0;
+    for (int i = count - 1; i >= 0; --i) {
+        for (uint32_t unit = kBase / 10; unit > 0; unit /= 10) {
+            const char digit = static_cast<char>('0' + limbs[i] / unit % 10);
+            if (length > 0 || digit != '0')
+                digits[length++] = digit;
+        }
+    }
+
+    // Round to 17 digits. No tie rule is needed: an exact half (a 5 and then
+    // only zeros) has fewer factors of two than any double of 18 digits has.
+    bool up = digits[17] >= '5';
+    for (int i = 16; up && i >= 0; --i) {
+        up = digits[i] == '9';
+        digits[i] = up ? '0' : static_cast<char>(digits[i] + 1);
+    }
+    if (up)  // 99...9 became 100...0: one digit longer
+        *out++ = '1';
+    std::memcpy(out, digits, 17);
+    std::memset(out + 17, '0', length - 17);
+    return out + length;
+}
+
 // Writes ms with exactly two decimals by the two-stage rule.
 void FormatMilliseconds(double ms, char (&out)[kFigureSize])
 {
@@ -113,16 +162,8 @@ void FormatMilliseconds(double ms, char (&out)[kFigureSize])
     }
 
     if (magnitude >= 1e17) {
-        // Beyond the fast path: 17 correctly rounded digits from the C
-        // library (exact in every library we build with), then zeros.
-        char scientific[32];
-        std::snprintf(scientific, sizeof scientific, "%.16e", magnitude);
-        *p++ = scientific[0];
-        std::memcpy(p, scientific + 2, 16);
-        p += 16;
-        const int zeros = std::atoi(scientific + 19) - 16;
-        std::memset(p, '0', zeros);
-        p += zeros;
+        // A whole number this large: its 17 leading digits, rounded, then zeros.
+        p = LargeWholeNumber(magnitude, p);
         std::strcpy(p, ".00");
         return;
     }

@@ -90,6 +90,11 @@ TEST(RateReport, RoundsToSeventeenDigitsBeforeCuttingAfterTwoDecimals)
     // 10.135 is stored just below 10.135, but its 17 digits read
     // 10.135000000000000, whose dropped 5 rounds up.
     EXPECT_NE(Report(1.0f, 10.135, 1.0f).find("Average: 10.14ms 98Hz"), std::string::npos);
+
+    // An exact half at the 17th digit rounds to even, as C's conversions do:
+    // ...456.2|5 keeps the 2, so the hundredths read .20, not .30.
+    EXPECT_NE(Report(1.0f, 1234567890123456.25, 1.0f).find("Average: 1234567890123456.20ms 0Hz"),
+              std::string::npos);
 }
 
 // The two-stage rule carried out on the C library's own 17 correctly rounded
@@ -134,6 +139,10 @@ TEST(RateReport, AgreesWithTheRuleAcrossMagnitudesAndNearTies)
     for (int power = -5; power <= 19; ++power)
         for (int i = 0; i < 400; ++i)
             values.push_back(unit(random) * std::pow(10.0, power));
+    for (int power = 20; power <= 307; ++power)  // whole numbers far beyond any real figure
+        for (int i = 0; i < 10; ++i)
+            values.push_back(unit(random) * std::pow(10.0, power));
+    values.push_back(DBL_MAX);
     // Thousandths that end in 5, and the doubles on either side of them.
     for (int i = 0; i < 2000; ++i) {
         const double tie = std::floor(unit(random) * std::pow(10.0, i % 16)) + (random() % 200) / 100.0 + 0.005;
