@@ -10,12 +10,11 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 tools/setup.sh
-for preset in win32 win64 native; do
+for preset in win32 win64; do
     cmake --preset "$preset" >/dev/null
 done
 cmake --build --preset win32 --target pindral
-cmake --build --preset win64 --target pindral probe
-cmake --build --preset native --target pointer_driver
+cmake --build --preset win64 --target pindral probe host_pointer_driver
 echo "Built build/win32/app/pindral.exe (the shipped 32-bit program) and build/win64/app/pindral.exe."
 
 source tools/wine-session.sh
@@ -42,7 +41,7 @@ read -r _ left top right bottom < <(grep '^rect ' <<<"$seen")
 echo "No display: Pindral runs on a private one ($DISPLAY); moving a virtual pointer at 500 Hz for 3 seconds..."
 # Over the dialog: X delivers the motions to the window under the pointer,
 # and Wine sees only those that reach one of its windows.
-build/native/tests/pointer_driver move 500 3 $(((left + right) / 2)) $(((top + bottom) / 2)) >/dev/null
+build/win64/tests/pointer_driver move 500 3 $(((left + right) / 2)) $(((top + bottom) / 2)) >/dev/null
 sleep 0.2
 echo
 probe text

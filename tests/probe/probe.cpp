@@ -1,51 +1,205 @@
 // Reads what a person would see of the running program, from the Windows
 // side, with time limits:
 //
-//   probe dialog [ms]   waits for the status dialog; prints its rectangle,
-//                       styles, extended styles and text
+//   probe dialog [MS]   waits for the status dialog; prints its rectangle,
+//                       styles, extended styles, owner, whether it is
+//                       minimised, where its close box is, and its text
 //   probe text          prints the dialog's text as it is now
 //   probe close         asks the dialog to close, as its close box does
-//   probe gone [ms]     waits until the dialog has disappeared
+//   probe gone [MS]     waits until the dialog has disappeared
+//   probe error [MS]    waits for a message box captioned "Error"; prints
+//                       its controls: class, id, visibility, centre, text
+//                       ([icon] or [no icon] for an icon's place)
+//   probe watch [MS]    waits for pindral.exe to start, then prints every
+//                       top-level window it shows until it ends, and its
+//                       exit code
 //
-// Exits 0 on success, 1 when the window is not there in time.
+// Exits 0 on success, 1 when what was asked for is not there in time.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace {
 
+const char kDialogClass[] = "#32770";
+
 HWND FindDialog()
 {
-    return FindWindowA("#32770", "Pindral");
+    return FindWindowA(kDialogClass, "Pindral");
 }
 
-HWND WaitForDialog(DWORD ms)
+template <class Find>
+HWND WaitFor(Find find, DWORD ms)
 {
     const ULONGLONG until = GetTickCount64() + ms;
     for (;;) {
-        if (HWND dialog = FindDialog(); dialog && IsWindowVisible(dialog))
-            return dialog;
+        if (HWND window = find(); window && IsWindowVisible(window))
+            return window;
         if (GetTickCount64() >= until)
             return NULL;
-        Sleep(20);
+        Sleep(10);
     }
 }
 
-// The text of the dialog's one static control, asked for with a time limit
-// so that a hung program fails the check instead of hanging it.
-bool ReadText(HWND dialog, char* text, int size)
+// A window's text, asked for with a time limit so that a hung program fails
+// the check instead of hanging it.
+bool ReadText(HWND window, char* text, int size)
 {
-    HWND control = GetWindow(dialog, GW_CHILD);
     DWORD_PTR length = 0;
-    return control && SendMessageTimeoutA(control, WM_GETTEXT, size, reinterpret_cast<LPARAM>(text),
-                                          SMTO_ABORTIFHUNG, 2000, &length);
+    text[0] = '\0';
+    return SendMessageTimeoutA(window, WM_GETTEXT, size, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                               &length) != 0;
+}
+
+// The text on one line: line breaks as \n.
+void PrintEscaped(const char* text)
+{
+    for (; *text; ++text) {
+        if (*text == '\n')
+            std::fputs("\\n", stdout);
+        else if (*text != '\r')
+            std::fputc(*text, stdout);
+    }
+    std::fputc('\n', stdout);
+}
+
+// Where the caption's close box is: the platform's own hit test, over the
+// window's top strip.
+bool FindCloseBox(HWND window, POINT& point)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    for (LONG y = rect.top; y < rect.top + 40 && y < rect.bottom; ++y)
+        for (LONG x = rect.right - 1; x > rect.right - 60 && x >= rect.left; --x) {
+            DWORD_PTR hit = 0;
+            SendMessageTimeoutA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &hit);
+            if (hit == HTCLOSE) {
+                // The middle of the run of HTCLOSE points on this row.
+                LONG left = x;
+                for (;; --left) {
+                    SendMessageTimeoutA(window, WM_NCHITTEST, 0, MAKELPARAM(left - 1, y), SMTO_ABORTIFHUNG, 2000, &hit);
+                    if (hit != HTCLOSE)
+                        break;
+                }
+                point = {(left + x) / 2, y + 4};
+                return true;
+            }
+        }
+    return false;
+}
+
+int Dialog(DWORD ms)
+{
+    HWND dialog = WaitFor(FindDialog, ms);
+    char text[512];
+    if (!dialog || !ReadText(GetWindow(dialog, GW_CHILD), text, sizeof text))
+        return 1;
+    RECT rect;
+    GetWindowRect(dialog, &rect);
+    std::printf("rect %ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    std::printf("style 0x%08lX\n", static_cast<unsigned long>(GetWindowLongA(dialog, GWL_STYLE)));
+    std::printf("exstyle 0x%08lX\n", static_cast<unsigned long>(GetWindowLongA(dialog, GWL_EXSTYLE)));
+    std::printf("owner %s\n", GetWindow(dialog, GW_OWNER) ? "yes" : "none");
+    std::printf("iconic %s\n", IsIconic(dialog) ? "yes" : "no");
+    POINT close;
+    if (FindCloseBox(dialog, close))
+        std::printf("closebox %ld %ld\n", close.x, close.y);
+    std::printf("text ");
+    PrintEscaped(text);
+    return 0;
+}
+
+int Error(DWORD ms)
+{
+    HWND box = WaitFor([] { return FindWindowA(kDialogClass, "Error"); }, ms);
+    if (!box)
+        return 1;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char className[64], text[512];
+        GetClassNameA(child, className, sizeof className);
+        ReadText(child, text, sizeof text);
+        // An icon's place shows as [icon] or, with nothing in it, [no icon].
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && _stricmp(className, "Static") == 0) {
+            DWORD_PTR icon = 0;
+            SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+            std::strcpy(text, icon ? "[icon]" : "[no icon]");
+        }
+        RECT rect;
+        GetWindowRect(child, &rect);
+        const bool visible = IsWindowVisible(child);
+        std::printf("control %s %d %s %ld %ld ", className, GetDlgCtrlID(child), visible ? "visible" : "hidden",
+                    (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        PrintEscaped(text);
+    }
+    return 0;
+}
+
+DWORD FindProcess(const char* name)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    DWORD id = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && !id; more = Process32Next(snapshot, &entry))
+        if (_stricmp(entry.szExeFile, name) == 0)
+            id = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    return id;
+}
+
+int Watch(DWORD ms)
+{
+    const ULONGLONG until = GetTickCount64() + ms;
+    DWORD id = 0;
+    while (!(id = FindProcess("pindral.exe"))) {
+        if (GetTickCount64() >= until)
+            return 1;
+        Sleep(5);
+    }
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (!process)
+        return 1;
+
+    std::set<HWND> seen;
+    auto look = [&] {
+        struct Context {
+            DWORD id;
+            std::set<HWND>* seen;
+        } context{id, &seen};
+        EnumWindows(
+            [](HWND window, LPARAM parameter) -> BOOL {
+                auto* c = reinterpret_cast<Context*>(parameter);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(window, &owner);
+                if (owner == c->id && IsWindowVisible(window) && c->seen->insert(window).second) {
+                    char className[64], caption[256];
+                    GetClassNameA(window, className, sizeof className);
+                    GetWindowTextA(window, caption, sizeof caption);
+                    std::printf("window %s %s\n", className, caption);
+                    std::fflush(stdout);
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&context));
+    };
+    while (WaitForSingleObject(process, 5) == WAIT_TIMEOUT) {
+        look();
+        if (GetTickCount64() >= until)
+            return 1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    std::printf("exit %lu\n", static_cast<unsigned long>(code));
+    return 0;
 }
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: probe dialog [ms] | text | close | gone [ms]\n");
+    std::fprintf(stderr, "usage: probe dialog [ms] | text | close | gone [ms] | error [ms] | watch [ms]\n");
     return 2;
 }
 
@@ -57,23 +211,13 @@ int main(int argc, char** argv)
         return Usage();
     const char* command = argv[1];
     const DWORD ms = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
-    char text[512] = {};
 
-    if (std::strcmp(command, "dialog") == 0) {
-        HWND dialog = WaitForDialog(ms);
-        if (!dialog || !ReadText(dialog, text, sizeof text))
-            return 1;
-        RECT rect;
-        GetWindowRect(dialog, &rect);
-        std::printf("rect %ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
-        std::printf("style 0x%08lX\n", static_cast<unsigned long>(GetWindowLongA(dialog, GWL_STYLE)));
-        std::printf("exstyle 0x%08lX\n", static_cast<unsigned long>(GetWindowLongA(dialog, GWL_EXSTYLE)));
-        std::printf("text %s\n", text);
-        return 0;
-    }
+    if (std::strcmp(command, "dialog") == 0)
+        return Dialog(ms);
     if (std::strcmp(command, "text") == 0) {
         HWND dialog = FindDialog();
-        if (!dialog || !ReadText(dialog, text, sizeof text))
+        char text[512];
+        if (!dialog || !ReadText(GetWindow(dialog, GW_CHILD), text, sizeof text))
             return 1;
         std::printf("%s\n", text);
         return 0;
@@ -82,14 +226,11 @@ int main(int argc, char** argv)
         HWND dialog = FindDialog();
         return dialog && PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
     }
-    if (std::strcmp(command, "gone") == 0) {
-        const ULONGLONG until = GetTickCount64() + ms;
-        while (FindDialog()) {
-            if (GetTickCount64() >= until)
-                return 1;
-            Sleep(10);
-        }
-        return 0;
-    }
+    if (std::strcmp(command, "gone") == 0)
+        return WaitFor([] { return FindDialog() ? NULL : GetDesktopWindow(); }, ms) ? 0 : 1;
+    if (std::strcmp(command, "error") == 0)
+        return Error(ms);
+    if (std::strcmp(command, "watch") == 0)
+        return Watch(ms);
     return Usage();
 }
