@@ -13,6 +13,7 @@
 //   probe watch [MS]    waits for pindral.exe to start, then prints every
 //                       top-level window it shows until it ends, and its
 //                       exit code
+//   probe handles       prints how many handles pindral.exe has open
 //
 // Exits 0 on success, 1 when what was asked for is not there in time.
 #include <windows.h>
@@ -197,9 +198,21 @@ int Watch(DWORD ms)
     return 0;
 }
 
+int Handles()
+{
+    const DWORD id = FindProcess("pindral.exe");
+    HANDLE process = id ? OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id) : NULL;
+    DWORD count = 0;
+    if (!process || !GetProcessHandleCount(process, &count))
+        return 1;
+    CloseHandle(process);
+    std::printf("%lu\n", static_cast<unsigned long>(count));
+    return 0;
+}
+
 int Usage()
 {
-    std::fprintf(stderr, "usage: probe dialog [ms] | text | close | gone [ms] | error [ms] | watch [ms]\n");
+    std::fprintf(stderr, "usage: probe dialog [ms] | text | close | gone [ms] | error [ms] | watch [ms] | handles\n");
     return 2;
 }
 
@@ -232,5 +245,7 @@ int main(int argc, char** argv)
         return Error(ms);
     if (std::strcmp(command, "watch") == 0)
         return Watch(ms);
+    if (std::strcmp(command, "handles") == 0)
+        return Handles();
     return Usage();
 }
