@@ -152,6 +152,27 @@ DWORD FindProcess(const char* name)
     return id;
 }
 
+struct WatchedProcess {
+    DWORD id;
+    std::set<HWND> seen;
+};
+
+// Prints each visible top-level window of the watched process the first time it is seen.
+BOOL CALLBACK PrintNewWindow(HWND window, LPARAM parameter)
+{
+    auto* watched = reinterpret_cast<WatchedProcess*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == watched->id && IsWindowVisible(window) && watched->seen.insert(window).second) {
+        char className[64], caption[256];
+        GetClassNameA(window, className, sizeof className);
+        GetWindowTextA(window, caption, sizeof caption);
+        std::printf("window %s %s\n", className, caption);
+        std::fflush(stdout);
+    }
+    return TRUE;
+}
+
 int Watch(DWORD ms)
 {
     const ULONGLONG until = GetTickCount64() + ms;
@@ -165,30 +186,9 @@ int Watch(DWORD ms)
     if (!process)
         return 1;
 
-    std::set<HWND> seen;
-    auto look = [&] {
-        struct Context {
-            DWORD id;
-            std::set<HWND>* seen;
-        } context{id, &seen};
-        EnumWindows(
-            [](HWND window, LPARAM parameter) -> BOOL {
-                auto* c = reinterpret_cast<Context*>(parameter);
-                DWORD owner = 0;
-                GetWindowThreadProcessId(window, &owner);
-                if (owner == c->id && IsWindowVisible(window) && c->seen->insert(window).second) {
-                    char className[64], caption[256];
-                    GetClassNameA(window, className, sizeof className);
-                    GetWindowTextA(window, caption, sizeof caption);
-                    std::printf("window %s %s\n", className, caption);
-                    std::fflush(stdout);
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&context));
-    };
+    WatchedProcess watched{id, {}};
     while (WaitForSingleObject(process, 5) == WAIT_TIMEOUT) {
-        look();
+        EnumWindows(PrintNewWindow, reinterpret_cast<LPARAM>(&watched));
         if (GetTickCount64() >= until)
             return 1;
     }
