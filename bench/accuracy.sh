@@ -67,17 +67,22 @@ stop_case() {
 
 # read_figures: READS readings of the text, READ_GAP apart; sets
 # median_average and median_current (hertz), empty when nothing was read.
+# Asked first of one probe process (probe text COUNT GAP_MS); a probe that
+# gives one reading only is started again for each of the others, and each
+# start-up then loads both cores just when the figures it reads were made.
 read_figures() {
-    local averages=() currents=() text
-    for ((i = 0; i < READS; i++)); do
-        ((i > 0)) && sleep "$READ_GAP"
-        text=$(probe text)
-        averages+=("$(sed -n 's/^Average: .*ms \(-\?[0-9]*\)Hz$/\1/p' <<<"$text")")
-        currents+=("$(sed -n 's/^Current: .*ms \(-\?[0-9]*\)Hz$/\1/p' <<<"$text")")
-    done
-    median_average=$(median "${averages[@]}") median_current=$(median "${currents[@]}")
+    local text i
+    text=$(probe text "$READS" "$(awk -v g="$READ_GAP" 'BEGIN {print int(g * 1000)}')")
+    if (($(grep -c '^Average: ' <<<"$text") >= READS)); then
+        reader="one probe process for all of them"
+    else
+        reader="a probe process started for each"
+        for ((i = 1; i < READS; i++)); do sleep "$READ_GAP"; text+=$'\n'$(probe text); done
+    fi
+    median_average=$(hertz Average <<<"$text" | median) median_current=$(hertz Current <<<"$text" | median)
 }
-median() { printf '%s\n' "$@" | grep . | sort -n | awk '{v[NR] = $1} END {if (NR) print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
+hertz() { sed -n "s/^$1: .*ms \(-\?[0-9]*\)Hz\$/\1/p"; }
+median() { sort -n | awk '{v[NR] = $1} END {if (NR) print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
 
 # row SOURCE RATE SHOWN RAISED MERGED: one table row; the raised rate as shown
 # and as a number (empty when unknown: no error then).
@@ -167,7 +172,11 @@ echo "Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1)
 echo "Command: $command_line"
 echo
 
+# One run at a time: the probe finds the dialog by its caption, on the
+# prefix's one wine server.
 mkdir -p "$BENCH"
+exec 9>"$BENCH/lock"
+flock -n 9 || { echo "another run of $0 holds $BENCH/lock" >&2; exit 1; }
 fresh=; [ -f "$BENCH/prefix/system.reg" ] || fresh=1
 start_xvfb "$BENCH" || exit 1
 use_prefix "$BENCH/prefix"
@@ -184,7 +193,8 @@ notes=()
 for rate in $paced_rates; do paced_row "$rate"; done
 for rate in $xtest_rates; do xtest_row "$rate"; done
 echo
-echo "Median of $READS readings ${READ_GAP} s apart, from ${SETTLE} s after the dialog appeared. Error: median Average against the raised rate."
+echo "Median of $READS readings ${READ_GAP} s apart (${reader:-none made}), from ${SETTLE} s after the dialog appeared."
+echo "Error: median Average against the raised rate."
 echo "Merged: signals that found the event still set, so the program could not see them (% of signals raised)."
 [ -n "$xtest_rates" ] &&
     echo "¹ XTest rows: the raised rate is the driver's requested rate; it cannot see merges, so none are counted."

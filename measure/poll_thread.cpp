@@ -1,5 +1,12 @@
 #include "measure/poll_thread.h"
 
+#ifdef PINDRAL_STEP_TIMES
+#include "measure/step_timer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#endif
+
 std::atomic<bool> g_bPolling{false};
 HANDLE g_hMouseEvent = nullptr;
 std::atomic<HWND> g_hStatusDlg{nullptr};
@@ -38,5 +45,18 @@ struct WindowsPlatform {
 DWORD WINAPI PollThreadProc(LPVOID)
 {
     WindowsPlatform platform;
+#ifdef PINDRAL_STEP_TIMES
+    // A diagnostic build: the same loop, each of its steps timed.
+    StepTimer<WindowsPlatform> timed(platform);
+    const DWORD result = PollLoop(timed);
+    if (const char* path = std::getenv("PINDRAL_STEP_TIMES")) {
+        if (std::FILE* file = std::fopen(path, "w")) {
+            timed.Report(file);
+            std::fclose(file);
+        }
+    }
+    return result;
+#else
     return PollLoop(platform);
+#endif
 }

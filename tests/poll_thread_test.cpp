@@ -1,4 +1,5 @@
 #include "measure/poll_thread.h"
+#include "measure/step_timer.h"
 
 #include <gtest/gtest.h>
 
@@ -236,6 +237,50 @@ TEST(PollLoop, PeakFollowsEveryEvaluatedWindowThoughWritesArePaced)
     EXPECT_LT(platform.writes.size(), 20u);
     EXPECT_EQ(platform.writes.back().text, Text(2.0f, (49 * 2.0 + 0.5) / 50, lowest))
         << "the last window holds the 0.5 ms signal and 49 of 2 ms";
+}
+
+// The diagnostic wrapper names each stretch of the loop by the calls around
+// it, and the loop runs through it as through any platform.
+TEST(StepTimer, NamesEachStretchOfTheLoop)
+{
+    // Every counter read is 10 ticks on; at 10 MHz all of this is one frame.
+    struct Platform {
+        int64_t CounterFrequency() { return kFrequency; }
+        int64_t Counter() { return now += 10; }
+        bool WaitForSignal(uint32_t) { return waits.at(next++); }
+        bool Polling() { return next < waits.size(); }
+        uintptr_t StatusDialog() { return kDialog; }
+        void WriteReport(uintptr_t, const char*) { ++writes; }
+        std::vector<bool> waits;
+        size_t next = 0;
+        int64_t now = 0;
+        int writes = 0;
+    } platform{{true, true, true, false, true}};
+    StepTimer<Platform> timed(platform);
+    EXPECT_EQ(PollLoop(timed), 0u);
+
+    // The first signal is written at once, the next two are kept pending and
+    // written when the quiet wait ends; the last is pending when the flag drops.
+    EXPECT_EQ(platform.writes, 2);
+    struct Case { const char* stretch; int64_t count; };
+    const Case cases[] = {
+        {"wait that ends with a signal", 4},
+        {"wait that ends without one", 1},
+        {"wait returned -> counter read", 4},
+        {"counter read -> handle read (lap, add)", 4},
+        {"handle read -> handle read (evaluate, format)", 1},
+        {"handle read -> flag test (evaluate, pending)", 3},
+        {"quiet wait -> handle read (format pending)", 1},
+        {"handle read -> write", 2},
+        {"write (the text to the dialog)", 2},
+        {"write -> flag test", 2},
+        {"flag test -> wait (its limit)", 5},
+        {"one signal's reading to the next", 3},
+        {"start-up (calibration reads, first flag test)", 2},
+        {"other", 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(timed.Count(c.stretch), c.count) << c.stretch;
 }
 
 // An auto-reset event: one waiter released per signal, signals that find it
