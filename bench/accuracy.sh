@@ -17,7 +17,7 @@ win64=$root/build/win64
 EXE=$win64/app/pindral.exe PROBE=$win64/tests/probe.exe
 DLL=$win64/tests/fake_dinput/dinput8.dll DRIVER=$win64/tests/pointer_driver
 BENCH=$root/build/bench
-SETTLE=2.5 READS=5 READ_GAP=0.5
+SETTLE=2.5 READS=5 READ_GAP=0.5 DRIVE=7  # seconds, and readings per case
 
 command_line="$(for v in PACED_RATES XTEST_RATES; do [ -n "${!v+x}" ] && printf '%s=%q ' "$v" "${!v}"; done)$(printf '%q ' "$0" "$@")"
 if [ "${1:-}" = --long ]; then long=${2:-600}; set --; fi
@@ -97,7 +97,7 @@ row() {
 paced_row() {
     local rate=$1 line signals merged span frequency raised
     start_case "paced-$rate" --fake "$rate"
-    median_average= median_current=
+    median_average='' median_current=''
     [ -n "$dialog" ] && sleep "$SETTLE" && read_figures
     stop_case
     line=$(tr -d '\r' <"$dir/log.txt" 2>/dev/null | grep '^source ')
@@ -117,26 +117,27 @@ paced_row() {
 # Wine's own DirectInput: the pointer driven over the dialog's centre; every
 # reading is taken while the motion still runs, or the row says so.
 xtest_row() {
-    local rate=$1 left top right bottom late= began
+    local rate=$1 left top right bottom late='' began
     start_case "xtest-$rate"
-    median_average= median_current=
+    median_average='' median_current=''
     if [ -n "$dialog" ]; then
         read -r left top right bottom <<<"$(sed -n 's/^rect //p' <<<"$dialog")"
         began=$(date +%s%N)
-        "$DRIVER" move "$rate" 7 $(((left + right) / 2)) $(((top + bottom) / 2)) >"$dir/driver.txt" &
+        "$DRIVER" move "$rate" "$DRIVE" $(((left + right) / 2)) $(((top + bottom) / 2)) >"$dir/driver.txt" &
         driver_pid=$!
         sleep "$SETTLE" && read_figures
         kill -0 "$driver_pid" 2>/dev/null || late=" (motion over before the last reading)"
         wait "$driver_pid"; driver_pid=
         notes+=("XTest $rate Hz, driver: $(cat "$dir/driver.txt") in $(awk -v n="$(date +%s%N)" -v b="$began" \
-            'BEGIN {printf "%.2f", (n - b) / 1e9}') s (7 s asked)")
+            'BEGIN {printf "%.2f", (n - b) / 1e9}') s ($DRIVE s asked)")
     fi
     stop_case
     row "Wine DirectInput, XTest$late" "$rate" "$rate.0 ¹" "$rate" "n/a ¹"
 }
 
-# sample: the program's resident memory (kB) and open unix descriptors, and
-# its Windows handle count where the probe can tell it.
+# sample: the program's resident memory (VmRSS, kB) and its open unix
+# descriptors (ls /proc/PID/fd | wc -l) from the Linux side, and its Windows
+# handle count from `probe handles`, where the probe has that command.
 sample() {
     local pid handles
     pid=$(pgrep -f "$dir/pindral.exe" | head -1)
@@ -151,13 +152,12 @@ long_run() {
     ((seconds >= 10)) || seconds=10
     start_case long --fake 1000
     [ -n "$dialog" ] || { echo "no dialog appeared"; return; }
-    sleep 5; start=($(sample))
-    sleep $((seconds - 5)); end=($(sample))
+    sleep 5; read -ra start <<<"$(sample)"
+    sleep $((seconds - 5)); read -ra end <<<"$(sample)"
     echo "Text at the end: $(probe text | paste -sd' ')"
     stop_case
     echo "Test DLL: $(tr -d '\r' <"$dir/log.txt" | grep '^source ')"
-    echo
-    echo "| figure | at 5 s | at $seconds s | difference |"
+    echo; echo "| figure | at 5 s | at $seconds s | difference |"
     echo "|---|---|---|---|"
     local names=("resident memory, VmRSS (kB)" "unix descriptors, /proc/PID/fd" "Windows handles (probe handles)")
     for i in 0 1 2; do
