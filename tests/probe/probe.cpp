@@ -4,7 +4,9 @@
 //   probe dialog [MS]   waits for the status dialog; prints its rectangle,
 //                       styles, extended styles, owner, whether it is
 //                       minimised, where its close box is, and its text
-//   probe text          prints the dialog's text as it is now
+//   probe text [N [MS]] prints the dialog's text as it is now; N readings
+//                       MS apart from one process, so that starting a
+//                       process per reading does not disturb what is read
 //   probe close         asks the dialog to close, as its close box does
 //   probe gone [MS]     waits until the dialog has disappeared
 //   probe error [MS]    waits for a message box captioned "Error"; prints
@@ -198,21 +200,67 @@ int Watch(DWORD ms)
     return 0;
 }
 
+// The system's handle table, counted for one process: Wine answers
+// GetProcessHandleCount with 0, but keeps this table.
 int Handles()
 {
     const DWORD id = FindProcess("pindral.exe");
-    HANDLE process = id ? OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id) : NULL;
-    DWORD count = 0;
-    if (!process || !GetProcessHandleCount(process, &count))
+    if (!id)
         return 1;
-    CloseHandle(process);
-    std::printf("%lu\n", static_cast<unsigned long>(count));
+    struct Entry {
+        PVOID object;
+        ULONG_PTR processId;
+        ULONG_PTR handle;
+        ULONG access;
+        USHORT creatorBackTraceIndex;
+        USHORT objectTypeIndex;
+        ULONG attributes;
+        ULONG reserved;
+    };
+    struct Table {
+        ULONG_PTR count;
+        ULONG_PTR reserved;
+        Entry entries[1];
+    };
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    constexpr ULONG kSystemExtendedHandleInformation = 64;
+    ULONG size = 1 << 20;
+    for (int attempt = 0; query && attempt < 8; ++attempt, size *= 2) {
+        auto* table = static_cast<Table*>(std::malloc(size));
+        ULONG needed = 0;
+        if (table && query(kSystemExtendedHandleInformation, table, size, &needed) >= 0) {
+            unsigned long count = 0;
+            for (ULONG_PTR i = 0; i < table->count; ++i)
+                count += table->entries[i].processId == id;
+            std::free(table);
+            std::printf("%lu\n", count);
+            return 0;
+        }
+        std::free(table);
+    }
+    return 1;
+}
+
+int Text(int readings, DWORD gapMs)
+{
+    for (int i = 0; i < readings; ++i) {
+        if (i > 0)
+            Sleep(gapMs);
+        HWND dialog = FindDialog();
+        char text[512];
+        if (!dialog || !ReadText(GetWindow(dialog, GW_CHILD), text, sizeof text))
+            return 1;
+        std::printf("%s\n", text);
+        std::fflush(stdout);
+    }
     return 0;
 }
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: probe dialog [ms] | text | close | gone [ms] | error [ms] | watch [ms] | handles\n");
+    std::fprintf(stderr, "usage: probe dialog [ms] | text [n [ms]] | close | gone [ms] | error [ms] | watch [ms] | handles\n");
     return 2;
 }
 
@@ -227,14 +275,8 @@ int main(int argc, char** argv)
 
     if (std::strcmp(command, "dialog") == 0)
         return Dialog(ms);
-    if (std::strcmp(command, "text") == 0) {
-        HWND dialog = FindDialog();
-        char text[512];
-        if (!dialog || !ReadText(GetWindow(dialog, GW_CHILD), text, sizeof text))
-            return 1;
-        std::printf("%s\n", text);
-        return 0;
-    }
+    if (std::strcmp(command, "text") == 0)
+        return Text(argc > 2 ? std::atoi(argv[2]) : 1, argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 0);
     if (std::strcmp(command, "close") == 0) {
         HWND dialog = FindDialog();
         return dialog && PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
