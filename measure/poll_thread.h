@@ -72,7 +72,7 @@ uint32_t PollLoop(Platform& platform)
         if (pending) {
             // Until the frame is up, counted from the pending signal, in whole milliseconds rounded up.
             const int64_t ticksLeft = std::max<int64_t>(
-                0, std::min(WrappingDifference(lastWrite + frameTicks, pendingReading), frameTicks));
+                0, std::min(frameTicks - WrappingDifference(pendingReading, lastWrite), frameTicks));
             limitMs = ticksLeft > 0 ? static_cast<uint32_t>((ticksLeft * 1000 + frequency - 1) / frequency) : 0;
         }
 
@@ -95,7 +95,8 @@ uint32_t PollLoop(Platform& platform)
             }
         } else if (pending) {
             write(pendingFigures);
-            lastWrite += frameTicks;  // the time it was due: no counter read without a signal
+            // The time it was due: no counter read without a signal.
+            lastWrite = static_cast<int64_t>(static_cast<uint64_t>(lastWrite) + static_cast<uint64_t>(frameTicks));
             pending = false;
         }
 

@@ -339,27 +339,35 @@ private:
         return E_NOTIMPL;                      \
     }
 
+// IUnknown's part of both fakes, each of which has one interface of its own.
+HRESULT Query(void* self, std::atomic<ULONG>& refs, const char* name, REFIID own, REFIID iid, void** object)
+{
+    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, own);
+    Log("QueryInterface %s iid=%s%s", name, NameOf(iid).text, known ? "" : " -> no interface");
+    if (!object)
+        return E_POINTER;
+    *object = known ? self : nullptr;
+    if (!known)
+        return E_NOINTERFACE;
+    ++refs;
+    return S_OK;
+}
+
+ULONG CountedAddRef(std::atomic<ULONG>& refs, const char* name)
+{
+    const ULONG count = ++refs;
+    Log("AddRef %s refs=%lu", name, count);
+    return count;
+}
+
 class Device final : public IDirectInputDevice8A {
 public:
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
-        const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDirectInputDevice8A);
-        Log("QueryInterface device iid=%s%s", NameOf(iid).text, known ? "" : " -> no interface");
-        if (!object)
-            return E_POINTER;
-        *object = known ? this : nullptr;
-        if (!known)
-            return E_NOINTERFACE;
-        ++refs_;
-        return S_OK;
+        return Query(this, refs_, "device", IID_IDirectInputDevice8A, iid, object);
     }
 
-    STDMETHODIMP_(ULONG) AddRef() override
-    {
-        const ULONG refs = ++refs_;
-        Log("AddRef device refs=%lu", refs);
-        return refs;
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return CountedAddRef(refs_, "device"); }
 
     STDMETHODIMP_(ULONG) Release() override
     {
@@ -450,23 +458,10 @@ class DirectInput final : public IDirectInput8A {
 public:
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
-        const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDirectInput8A);
-        Log("QueryInterface directinput iid=%s%s", NameOf(iid).text, known ? "" : " -> no interface");
-        if (!object)
-            return E_POINTER;
-        *object = known ? this : nullptr;
-        if (!known)
-            return E_NOINTERFACE;
-        ++refs_;
-        return S_OK;
+        return Query(this, refs_, "directinput", IID_IDirectInput8A, iid, object);
     }
 
-    STDMETHODIMP_(ULONG) AddRef() override
-    {
-        const ULONG refs = ++refs_;
-        Log("AddRef directinput refs=%lu", refs);
-        return refs;
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return CountedAddRef(refs_, "directinput"); }
 
     STDMETHODIMP_(ULONG) Release() override
     {
