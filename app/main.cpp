@@ -97,8 +97,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
 
-    // The dialog is destroyed by now, so a text write of the thread returns
-    // at once and the thread sees the flag within one wait.
+    // The dialog is destroyed by now: its destruction released a text write
+    // of the thread that was in flight to it, and a later one fails at once,
+    // so the thread sees the flag within one wait.
     g_bPolling = false;
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
