@@ -87,6 +87,20 @@ uint64_t SeventeenDigits(double ms, int& integerDigits)
     return digits;
 }
 
+// Writes value in decimal, zero-padded to at least minDigits; returns the end.
+char* WriteDigits(uint64_t value, int minDigits, char* out)
+{
+    char reversed[20];
+    int length = 0;
+    do {
+        reversed[length++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 || length < minDigits);
+    while (length > 0)
+        *out++ = reversed[--length];
+    return out;
+}
+
 // Writes a whole number of at least 18 digits (any double from 1e17 up) as
 // its 17 significant digits, rounded, followed by zeros; returns
 // the end. The number is mantissa * 2^exponent, worked out exactly in base
@@ -180,17 +194,9 @@ void FormatMilliseconds(double ms, char (&out)[kFigureSize])
         hundredths = digits / dropped + (digits % dropped >= dropped / 2 ? 1 : 0);
     }
 
-    char reversed[24];
-    int length = 0;
-    do {
-        reversed[length++] = static_cast<char>('0' + hundredths % 10);
-        hundredths /= 10;
-    } while (hundredths != 0 || length < 3);
-    while (length > 2)
-        *p++ = reversed[--length];
+    p = WriteDigits(hundredths / 100, 1, p);
     *p++ = '.';
-    *p++ = reversed[1];
-    *p++ = reversed[0];
+    p = WriteDigits(hundredths % 100, 2, p);
     *p = '\0';
 }
 
@@ -202,15 +208,7 @@ void FormatInteger(int32_t value, char (&out)[kFigureSize])
         *p++ = '-';
         magnitude = 0u - magnitude;
     }
-    char reversed[12];
-    int length = 0;
-    do {
-        reversed[length++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    while (length > 0)
-        *p++ = reversed[--length];
-    *p = '\0';
+    *WriteDigits(magnitude, 1, p) = '\0';
 }
 
 }  // namespace
