@@ -41,14 +41,19 @@ start() {
     program=$!
 }
 
+# ends_within SECONDS: whether the program ends within that time.
+ends_within() {
+    local i
+    for i in $(seq "$(($1 * 50))"); do
+        kill -0 "$program" 2>/dev/null || return 0
+        sleep 0.02
+    done
+    ! kill -0 "$program" 2>/dev/null
+}
+
 # The program's exit code, within 10 s.
 exit_code() {
-    local i
-    for i in $(seq 100); do
-        kill -0 "$program" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$program" 2>/dev/null && fail "the program is still running"
+    ends_within 10 || fail "the program is still running"
     wait "$program"
 }
 
@@ -199,9 +204,8 @@ idle-close)
     probe close
     probe gone 5000 || fail "the dialog did not close"
     gone=$(date +%s%N)
-    for _ in $(seq 50); do kill -0 "$program" 2>/dev/null || break; sleep 0.02; done
+    ends_within 1 || fail "the process outlived its dialog by a second"
     ended=$(date +%s%N)
-    kill -0 "$program" 2>/dev/null && fail "the process outlived its dialog by a second"
     echo "process ended $(((ended - gone) / 1000000)) ms after the dialog disappeared"
     expect_exit_0
     ;;
@@ -259,8 +263,7 @@ close-under-load)
         done
         [ "$(text)" != "Awaiting input" ] || fail "round $round: no figures at 8000 Hz"
         ((round % 2)) && close_by escape || close_by alt-f4
-        for _ in $(seq 50); do kill -0 "$program" 2>/dev/null || break; sleep 0.02; done
-        kill -0 "$program" 2>/dev/null && fail "round $round: the process outlived its dialog by a second"
+        ends_within 1 || fail "round $round: the process outlived its dialog by a second"
         expect_exit_0
         releases=$(tr -d '\r' <"$work/log.txt" | grep -v '^source ' | tail -n 2)
         [ "$releases" = "$(printf '%s\n%s' "$RELEASE_DEVICE" "$RELEASE_DIRECTINPUT")" ] ||
